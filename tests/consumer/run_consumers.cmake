@@ -1,0 +1,70 @@
+# Installs the build into a fresh prefix and builds two consumers against it,
+# one through find_package(Mokavi), one through pkg-config, then runs them.
+#   cmake -DBUILD_DIR=... -DWORK_DIR=... -DSOURCE_DIR=... -DCC=... -DCXX=...
+#         -DOBJDUMP=... -P run_consumers.cmake
+function(run)
+  execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT rc EQUAL 0)
+    string(REPLACE ";" " " cmd "${ARGN}")
+    message(FATAL_ERROR "failed (${rc}): ${cmd}\n${out}\n${err}")
+  endif()
+  set(out "${out}" PARENT_SCOPE)
+endfunction()
+
+set(prefix "${WORK_DIR}/prefix")
+file(REMOVE_RECURSE "${WORK_DIR}")
+run("${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${prefix}")
+
+# The library is versioned and carries its soname.
+file(GLOB libdir LIST_DIRECTORIES true "${prefix}/lib*")
+foreach(name libmokavi.so.1.2.0 libmokavi.so.1 libmokavi.so pkgconfig/mokavi.pc
+             cmake/Mokavi/MokaviConfig.cmake cmake/Mokavi/MokaviConfigVersion.cmake)
+  if(NOT EXISTS "${libdir}/${name}")
+    message(FATAL_ERROR "not installed: ${libdir}/${name}")
+  endif()
+endforeach()
+run("${OBJDUMP}" -p "${libdir}/libmokavi.so.1.2.0")
+if(NOT out MATCHES "SONAME +libmokavi\\.so\\.1\n")
+  message(FATAL_ERROR "soname is not libmokavi.so.1:\n${out}")
+endif()
+foreach(header mokavi.h mokavi.hpp)
+  if(NOT EXISTS "${prefix}/include/${header}")
+    message(FATAL_ERROR "header not installed: ${header}")
+  endif()
+endforeach()
+
+# The installed command finds the installed library by itself.
+run("${prefix}/bin/mokavi" -e "'installed ' . (3 * 4)")
+if(NOT out STREQUAL "installed 12\n")
+  message(FATAL_ERROR "installed mokavi printed: ${out}")
+endif()
+
+# find_package: same major, no newer minor.
+foreach(want IN ITEMS 1.0 1.2 1.3 2.0)
+  set(dir "${WORK_DIR}/find_package-${want}")
+  execute_process(COMMAND "${CMAKE_COMMAND}" -S "${SOURCE_DIR}/find_package" -B "${dir}"
+                          "-DCMAKE_PREFIX_PATH=${prefix}" "-DCMAKE_CXX_COMPILER=${CXX}"
+                          "-DMOKAVI_WANT=${want}"
+                  RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(want VERSION_LESS_EQUAL 1.2 AND NOT rc EQUAL 0)
+    message(FATAL_ERROR "find_package(Mokavi ${want}) failed:\n${out}\n${err}")
+  elseif(want VERSION_GREATER 1.2 AND rc EQUAL 0)
+    message(FATAL_ERROR "find_package(Mokavi ${want}) accepted version 1.2.0")
+  endif()
+endforeach()
+run("${CMAKE_COMMAND}" --build "${WORK_DIR}/find_package-1.0")
+run("${WORK_DIR}/find_package-1.0/consumer")
+message(STATUS "${out}")
+
+# pkg-config, with flags used exactly as given.
+set(ENV{PKG_CONFIG_PATH} "${libdir}/pkgconfig")
+run(pkg-config --cflags --libs mokavi)
+separate_arguments(flags UNIX_COMMAND "${out}")
+run("${CC}" "${SOURCE_DIR}/pkg_config/consumer.c" ${flags} -o "${WORK_DIR}/pkg_config_consumer")
+set(ENV{LD_LIBRARY_PATH} "${libdir}")
+run("${WORK_DIR}/pkg_config_consumer")
+message(STATUS "${out}")
+run(pkg-config --modversion mokavi)
+if(NOT out STREQUAL "1.2.0\n")
+  message(FATAL_ERROR "pkg-config reports version ${out}")
+endif()
