@@ -1,9 +1,14 @@
 #!/usr/bin/env bash
 # Installs what building and testing Mokavi needs on Debian/Ubuntu.
 # Safe to run repeatedly: does nothing when everything is present.
+#   libedit-dev          line editing in the interactive mokavi
+#   python3              the ctypes example and the command's tests
+#   dpkg-dev, file       CPack's .deb with its computed dependencies
+#   gcc-mingw-w64-i686   the 32-bit Windows declaration check
 set -euo pipefail
 
-packages=(cmake make g++ pkg-config libperl-dev libgtest-dev libicu-dev)
+packages=(cmake make g++ pkg-config libperl-dev libgtest-dev libicu-dev libedit-dev
+          python3 dpkg-dev file gcc-mingw-w64-i686)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,7 +1,8 @@
 # Installs the build into a fresh prefix and builds two consumers against it,
 # one through find_package(Mokavi), one through pkg-config, then runs them.
-#   cmake -DBUILD_DIR=... -DWORK_DIR=... -DSOURCE_DIR=... -DCC=... -DCXX=...
-#         -DOBJDUMP=... -P run_consumers.cmake
+# The README's C example is built the same way.
+#   cmake -DBUILD_DIR=... -DWORK_DIR=... -DSOURCE_DIR=... -DREADME=... -DCC=...
+#         -DCXX=... -DOBJDUMP=... -P run_consumers.cmake
 function(run)
   execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
   if(NOT rc EQUAL 0)
@@ -67,4 +68,16 @@ message(STATUS "${out}")
 run(pkg-config --modversion mokavi)
 if(NOT out STREQUAL "1.2.0\n")
   message(FATAL_ERROR "pkg-config reports version ${out}")
+endif()
+
+# The README's host in C, built against the installed tree.
+file(READ "${README}" readme)
+if(NOT readme MATCHES "```c\n(.*int main\\(void\\).*)\n```\n\nBuild it against the tree")
+  message(FATAL_ERROR "no C example found in ${README}")
+endif()
+file(WRITE "${WORK_DIR}/readme_host.c" "${CMAKE_MATCH_1}\n")
+run("${CC}" -Wall -Wextra -Werror "${WORK_DIR}/readme_host.c" ${flags} -o "${WORK_DIR}/readme_host")
+run("${WORK_DIR}/readme_host")
+if(NOT out STREQUAL "result: 1,3,4,6\n")
+  message(FATAL_ERROR "README example printed: ${out}")
 endif()
