@@ -9,8 +9,7 @@ set(MOKAVI_CMAKE_DIR "${CMAKE_INSTALL_LIBDIR}/cmake/Mokavi")
 install(TARGETS mokavi EXPORT MokaviTargets
   RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}"
   LIBRARY DESTINATION "${CMAKE_INSTALL_LIBDIR}"
-  ARCHIVE DESTINATION "${CMAKE_INSTALL_LIBDIR}"
-  INCLUDES DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}")
+  ARCHIVE DESTINATION "${CMAKE_INSTALL_LIBDIR}")
 install(FILES include/mokavi.h include/mokavi.hpp DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}")
 # The installed command finds the library relative to itself, in any prefix.
 file(RELATIVE_PATH _mokavi_bin_to_lib "/root/${CMAKE_INSTALL_BINDIR}" "/root/${CMAKE_INSTALL_LIBDIR}")
@@ -29,6 +28,7 @@ install(FILES "${PROJECT_BINARY_DIR}/MokaviConfig.cmake" "${PROJECT_BINARY_DIR}/
 # The .pc file finds the prefix from its own location, so the same file works
 # for `cmake --install --prefix ANYWHERE` and for the .deb.
 file(RELATIVE_PATH MOKAVI_PC_TO_PREFIX "/root/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/root")
+string(REGEX REPLACE "/$" "" MOKAVI_PC_TO_PREFIX "${MOKAVI_PC_TO_PREFIX}")
 configure_file(cmake/mokavi.pc.in "${PROJECT_BINARY_DIR}/mokavi.pc" @ONLY)
 install(FILES "${PROJECT_BINARY_DIR}/mokavi.pc" DESTINATION "${CMAKE_INSTALL_LIBDIR}/pkgconfig")
 
