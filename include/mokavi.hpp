@@ -165,6 +165,7 @@ public:
     Hash(MkInterpreter* interp, MkHv* hv) noexcept : interp_(interp), hv_(hv) {}
     explicit operator bool() const noexcept { return hv_ != nullptr; }
     MkHv* handle() const noexcept { return hv_; }
+    MkInterpreter* interpreter() const noexcept { return interp_; }
 
 private:
     MkInterpreter* interp_ = nullptr;
