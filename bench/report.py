@@ -3,7 +3,7 @@
 of throughput (MB/s, input bytes) per data set and direction, with each
 converter's ratio to ICU from the same run.
 
-    ./bench_convert --benchmark_format=json > out.json
+    ./bench_convert --benchmark_format=json [--benchmark_repetitions=5] > out.json
     python3 bench/report.py out.json
 """
 import json
@@ -17,10 +17,15 @@ def main(path):
     with open(path) as f:
         report = json.load(f)
     rates = defaultdict(dict)  # (direction, data set) -> converter -> MB/s
+    # With --benchmark_repetitions the medians are used, otherwise single runs.
+    repeated = any(b.get("run_type") == "aggregate" for b in report["benchmarks"])
     for bench in report["benchmarks"]:
-        if bench.get("run_type", "iteration") != "iteration" or "bytes_per_second" not in bench:
+        if "bytes_per_second" not in bench:
             continue
-        direction, dataset, converter = bench["name"].split("/")[:3]
+        if repeated and bench.get("aggregate_name") != "median":
+            continue
+        name = bench.get("run_name", bench["name"])
+        direction, dataset, converter = name.split("/")[:3]
         rates[(direction, dataset)][converter] = bench["bytes_per_second"] / 1e6
     header = ["direction", "data"] + [f"{c} MB/s" for c in CONVERTERS] + ["mokavi / ICU"]
     print("| " + " | ".join(header) + " |")

@@ -286,12 +286,12 @@ TEST_P(ConvertTest, EveryLoneSurrogateBecomesReplacement) {
     // pairs with a following high).
     std::u16string between, highs;
     std::string expected_between, expected_highs;
-    for (char16_t s = 0xD800; s <= 0xDFFF && s != 0; ++s) {
-        between += s;
+    for (unsigned s = 0xD800; s <= 0xDFFF; ++s) {
+        between += static_cast<char16_t>(s);
         between += u'a';
         expected_between += "\xEF\xBF\xBD" "a";
         if (s < 0xDC00) {
-            highs += s;
+            highs += static_cast<char16_t>(s);
             expected_highs += "\xEF\xBF\xBD";
         }
     }
@@ -534,7 +534,7 @@ TEST(TextContract, Utf2WideLenClampsToInt32Max) {
     const std::size_t length = (std::size_t{1} << 31) + 16;
     void* zeros = mmap(nullptr, length, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE,
                        -1, 0);
-    ASSERT_NE(zeros, MAP_FAILED);
+    if (zeros == MAP_FAILED) GTEST_SKIP() << "no 2 GiB of address space for the input";
     EXPECT_EQ(text::UTF2WideLen(static_cast<const char*>(zeros), length), INT32_MAX);
     EXPECT_EQ(text::utf16_length_from_utf8(static_cast<const char*>(zeros), length), length);
     munmap(zeros, length);
