@@ -70,7 +70,8 @@ const ScriptCase kScripts[] = {
     {"destroy_dies_in_cleanup",
      "package Dd { sub DESTROY { die qq{d\\n} } } { my $o = bless {}, 'Dd' } 7", "7", ""},
     {"destroy_exits_in_cleanup",
-     "package De { sub DESTROY { exit 3 } } { my $o = bless {}, 'De' } 8", nullptr,
+     "package De { sub DESTROY { exit 3 unless $_[0]{exited}++ } } { my $o = bless {}, 'De' } 8",
+     nullptr,
      "exit(3) called"},
     {"exit_in_sort_block", "my @s = sort { exit 4 } 2, 1; 1", nullptr, "exit(4) called"},
     {"deep_perl_recursion",
@@ -161,6 +162,25 @@ TEST_F(Hostile, SetStringIsNotMeasuredWithTheOldCache) {
     }
 }
 
+// An object whose DESTROY always exits, alive when the interpreter is
+// destroyed: the host keeps running and new interpreters work. The
+// tear-down is abandoned and that interpreter's memory stays allocated,
+// so valgrind runs leave this test out.
+TEST(HostileTeardown, AbandonedDestructionLeavesHostRunning) {
+    MkInterpreter* doomed = MkCreateInterpreter();
+    ASSERT_NE(doomed, nullptr);
+    ASSERT_NE(MkSvEval(doomed, "package Stubborn { sub DESTROY { exit 7 } } "
+                               "our $kept = bless {}, 'Stubborn'; 1"),
+              nullptr);
+    ::testing::internal::CaptureStderr();
+    MkDestroyInterpreter(doomed);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    MkInterpreter* next = MkCreateInterpreter();
+    ASSERT_NE(next, nullptr);
+    EXPECT_EQ(read_narrow(next, MkSvEval(next, "use POSIX (); POSIX::floor(4.5)")), "4");
+    MkDestroyInterpreter(next);
+}
+
 // ---- Huge strings -------------------------------------------------------
 
 // Hundreds of megabytes through set, length and read, in both modes.
@@ -234,6 +254,10 @@ const Utf16Case kIllFormedUtf16[] = {
      u"\uFFFD\U0001F600"},
 };
 
+// Parameters print as their names (their strings' spare bytes are not
+// initialised).
+void PrintTo(const Utf16Case& c, std::ostream* os) { *os << c.name; }
+
 std::size_t code_points(const std::u16string& text) {
     std::size_t n = 0;
     for (char16_t u : text) n += (u & 0xFC00) != 0xDC00;
@@ -276,6 +300,8 @@ const Utf8Case kIllFormedUtf8[] = {
      u"\uFFFD\uFFFD\uFFFD\uFFFD"},
     {"embedded_nul_ends_wide_text", "\"a\\0b\"", u"a"},
 };
+
+void PrintTo(const Utf8Case& c, std::ostream* os) { *os << c.name; }
 
 class IllFormedUtf8 : public Hostile, public ::testing::WithParamInterface<Utf8Case> {};
 

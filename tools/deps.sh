@@ -3,7 +3,7 @@
 # Safe to run repeatedly: does nothing when everything is present.
 set -euo pipefail
 
-packages=(cmake make g++ pkg-config libperl-dev libgtest-dev libicu-dev)
+packages=(cmake make g++ pkg-config libperl-dev libgtest-dev libicu-dev valgrind)
 
 missing=()
 for p in "${packages[@]}"; do
