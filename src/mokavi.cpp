@@ -1,8 +1,10 @@
 // The C API: 21 functions over libperl.
 //
-// libperl reports errors by longjmp. Nothing in this file keeps a C++ object
-// with a non-trivial destructor alive across a libperl call that can raise;
-// host text converted for the interpreter is freed explicitly.
+// libperl reports errors by longjmp. A libperl call that can raise always
+// runs under a jump frame of this file (survive_exit), and no C++ object
+// with a non-trivial destructor lives between that frame and the call; the
+// only such object, an exported call's Entered, lives above it. Host text
+// converted for the interpreter is freed explicitly.
 
 #include <atomic>
 #include <type_traits>
