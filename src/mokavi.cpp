@@ -1,8 +1,10 @@
 // The C API: 21 functions over libperl.
 //
-// libperl reports errors by longjmp. Nothing in this file keeps a C++ object
-// with a non-trivial destructor alive across a libperl call that can raise;
-// host text converted for the interpreter is freed explicitly.
+// libperl reports errors by longjmp. A libperl call that can raise always
+// runs under a jump frame of this file (survive_exit), and no C++ object
+// with a non-trivial destructor lives between that frame and the call; the
+// only such object, an exported call's Entered, lives above it. Host text
+// converted for the interpreter is freed explicitly.
 
 #include <atomic>
 #include <type_traits>
@@ -12,6 +14,7 @@
 #include <cstring>
 
 #include <dlfcn.h>
+#include <locale.h>
 #include <pthread.h>
 
 #include "mokavi.h"
@@ -71,10 +74,35 @@ void setup_process() {
 #define MY_CXT_KEY "Mokavi::_guts"
 typedef struct {
     CV* trap;  // the anonymous XSUB that runs work inside an eval context
+    // The thread locale the interpreter last ran in, installed again
+    // whenever it runs; null until its first call returns.
+    locale_t locale;
 } my_cxt_t;
 START_MY_CXT
 
 // ---- Entering an interpreter -----------------------------------------------
+
+// libperl keeps its locale as the thread's current locale (uselocale): it
+// installs one at construction, from the environment, and Perl code's
+// setlocale replaces it. Left in place that would switch the host thread's
+// locale (its character set, decimal point, messages) behind its back, and
+// destroying any interpreter resets the thread to the global locale under
+// the others. So each call swaps: the interpreter's locale while it runs,
+// the host's again when the call returns.
+
+// Installs the interpreter's locale; returns the host thread's.
+locale_t install_interpreter_locale(pTHX) noexcept {
+    dMY_CXT;
+    const locale_t host = uselocale(static_cast<locale_t>(nullptr));
+    if (MY_CXT.locale) (void)uselocale(MY_CXT.locale);
+    return host;
+}
+
+// Puts the host's locale back and keeps the interpreter's for its next call.
+void restore_host_locale(pTHX_ locale_t host) noexcept {
+    dMY_CXT;
+    MY_CXT.locale = uselocale(host);
+}
 
 // Makes `interp` the thread's current interpreter, so XS code that fetches
 // the context implicitly sees the right one.
@@ -83,6 +111,29 @@ PerlInterpreter* enter(MkInterpreter* interp) noexcept {
     if (PERL_GET_CONTEXT != perl) PERL_SET_CONTEXT(perl);
     return perl;
 }
+
+// One exported call's hold on an interpreter: current for the thread and
+// running in its own locale until the call returns. Every libperl call that
+// can raise runs under survive_exit's jump frame, which sits below this
+// object, so no longjmp ever skips its destructor.
+class Entered {
+public:
+    explicit Entered(MkInterpreter* interp) noexcept
+        : perl_(enter(interp)), host_locale_(install_interpreter_locale(perl_)) {}
+    ~Entered() { restore_host_locale(perl_, host_locale_); }
+    Entered(const Entered&) = delete;
+    Entered& operator=(const Entered&) = delete;
+    PerlInterpreter* perl() const noexcept { return perl_; }
+
+private:
+    PerlInterpreter* perl_;
+    locale_t host_locale_;
+};
+
+// Declares `my_perl` for an exported call on `interp`.
+#define MK_ENTER(interp)         \
+    Entered entered_call(interp); \
+    dTHXa(entered_call.perl())
 
 SV* as_sv(MkSv* sv) { return reinterpret_cast<SV*>(sv); }
 AV* as_av(MkAv* av) { return reinterpret_cast<AV*>(av); }
@@ -218,6 +269,16 @@ bool array_may_raise(AV* av) { return SvRMAGICAL(av) || SvREADONLY(av); }
 
 // ---- Evaluation --------------------------------------------------------------
 
+// Whether $@ is true. An error object's truth may run Perl code (overloaded
+// bool or stringification) that dies; an error whose truth cannot even be
+// told is an error, with the new message in $@.
+bool error_is_true(pTHX) {
+    SV* err = ERRSV;
+    if (!string_read_may_raise(err)) return SvTRUE(err);
+    bool is_true = true;
+    return !perl_work(aTHX_ true, [&] { is_true = SvTRUE(err); }) || is_true;
+}
+
 // Runs `eval` (which returns the evaluation's value or null) in a scope of
 // its own, so everything the evaluation made is released except its result.
 // The result is handed to the interpreter's outermost temporaries, where it
@@ -235,6 +296,16 @@ SV* evaluate(pTHX_ Eval&& eval) {
     LEAVE;
     if (!survived) return nullptr;
     return result ? sv_2mortal(result) : nullptr;
+}
+
+// The code MkSvEvalSv evaluates. Reading its string may run Perl code
+// (overloading, a tied value) before the evaluation's own trap is set up,
+// where a die would reach Perl's top level: such code is read first, trapped,
+// into a temporary copy. Null when reading it failed ($@ says why).
+SV* evaluable(pTHX_ SV* code) {
+    if (!string_read_may_raise(code)) return code;
+    SV* copy = sv_newmortal();
+    return perl_work(aTHX_ true, [&] { sv_copypv(copy, code); }) ? copy : nullptr;
 }
 
 // The result of MkSvEvalSv as a string value: forced in place, or, for a
@@ -313,6 +384,7 @@ static void xs_init(pTHX) {
     newXS("DynaLoader::boot_DynaLoader", boot_DynaLoader, __FILE__);
     MY_CXT_INIT;
     MY_CXT.trap = newXS(nullptr, trap_xsub, __FILE__);
+    MY_CXT.locale = nullptr;
 }
 
 MOKAVI_API std::int32_t MOKAVI_CALL MkGetVersion(void) noexcept { return kVersion; }
@@ -321,6 +393,10 @@ MOKAVI_API MkInterpreter* MOKAVI_CALL MkCreateInterpreter(void) noexcept {
     pthread_once(&process_setup_once, setup_process);
     PerlInterpreter* my_perl = perl_alloc();
     if (!my_perl) return nullptr;
+    // Construction builds the interpreter's locale on top of the thread's
+    // current one, consuming it: start it from the global locale, never
+    // from a locale object the host owns.
+    const locale_t host_locale = uselocale(LC_GLOBAL_LOCALE);
     PERL_SET_CONTEXT(my_perl);
     perl_construct(my_perl);
     // A start-up that fails (PERL5OPT naming a missing module, say) leaves
@@ -328,15 +404,19 @@ MOKAVI_API MkInterpreter* MOKAVI_CALL MkCreateInterpreter(void) noexcept {
     if (perl_parse(my_perl, xs_init, kStartupArgc, startup_argv, nullptr) != 0) {
         perl_destruct(my_perl);
         perl_free(my_perl);
+        (void)uselocale(host_locale);
         return nullptr;
     }
     perl_run(my_perl);
+    restore_host_locale(aTHX_ host_locale);
     return reinterpret_cast<MkInterpreter*>(my_perl);
 }
 
 MOKAVI_API void MOKAVI_CALL MkDestroyInterpreter(MkInterpreter* interp) noexcept {
     if (!interp) return;
     dTHXa(enter(interp));
+    // Destruction frees the interpreter's locale: it must be the current one.
+    const locale_t host_locale = install_interpreter_locale(aTHX);
     {
         dMY_CXT;
         SvREFCNT_dec(MY_CXT.trap);
@@ -352,6 +432,7 @@ MOKAVI_API void MOKAVI_CALL MkDestroyInterpreter(MkInterpreter* interp) noexcept
     JMPENV_POP;
     if (jumped == 0) perl_free(my_perl);
     PERL_SET_CONTEXT(nullptr);
+    (void)uselocale(host_locale);
 }
 
 // ---- Text mode -----------------------------------------------------------------
@@ -364,7 +445,7 @@ MOKAVI_API std::int32_t MOKAVI_CALL MkSetWideAPI(MkInterpreter*, std::int32_t fl
 // ---- Evaluation ------------------------------------------------------------------
 
 MOKAVI_API MkSv* MOKAVI_CALL MkSvEval(MkInterpreter* interp, const void* source) noexcept {
-    dTHXa(enter(interp));
+    MK_ENTER(interp);
     HostText code = text_in(wide_mode(), source);
     if (!code.text) return nullptr;
     SV* result = evaluate(aTHX_ [&] { return eval_pv(code.text, FALSE); });
@@ -373,24 +454,26 @@ MOKAVI_API MkSv* MOKAVI_CALL MkSvEval(MkInterpreter* interp, const void* source)
 }
 
 MOKAVI_API MkSv* MOKAVI_CALL MkSvEvalSv(MkInterpreter* interp, MkSv* code) noexcept {
-    dTHXa(enter(interp));
+    MK_ENTER(interp);
     SV* result = evaluate(aTHX_ [&]() -> SV* {
-        eval_sv(as_sv(code), G_EVAL | G_SCALAR);
+        SV* source = evaluable(aTHX_ as_sv(code));
+        if (!source) return nullptr;
+        eval_sv(source, G_EVAL | G_SCALAR);
         dSP;
         SV* value = POPs;
         PUTBACK;
-        return SvTRUE(ERRSV) ? nullptr : value;
+        return error_is_true(aTHX) ? nullptr : value;
     });
     return result ? to_handle(as_string_value(aTHX_ result)) : nullptr;
 }
 
 MOKAVI_API MkSv* MOKAVI_CALL MkErrSv(MkInterpreter* interp) noexcept {
-    dTHXa(enter(interp));
+    MK_ENTER(interp);
     return to_handle(ERRSV);
 }
 
 MOKAVI_API MkSv* MOKAVI_CALL MkCompErrSv(MkInterpreter* interp) noexcept {
-    dTHXa(enter(interp));
+    MK_ENTER(interp);
     return to_handle(get_sv("!", 0));
 }
 
@@ -404,7 +487,7 @@ namespace {
 // creates may load a module (%! loads Errno), so it runs in the trap.
 template <class Lookup>
 void* look_up(MkInterpreter* interp, const void* name, std::int32_t create, Lookup&& lookup) {
-    dTHXa(enter(interp));
+    MK_ENTER(interp);
     HostText text = text_in(wide_mode(), name);
     void* found = nullptr;
     if (text.text) {
@@ -437,13 +520,13 @@ MOKAVI_API MkHv* MOKAVI_CALL MkGetHV(MkInterpreter* interp, const void* name, st
 }
 
 MOKAVI_API MkSv* MOKAVI_CALL MkSvNew(MkInterpreter* interp) noexcept {
-    dTHXa(enter(interp));
+    MK_ENTER(interp);
     return to_handle(newSV(0));
 }
 
 MOKAVI_API void MOKAVI_CALL MkSvSetPv(MkInterpreter* interp, MkSv* value, const void* text) noexcept {
     if (!value) return;
-    dTHXa(enter(interp));
+    MK_ENTER(interp);
     SV* sv = as_sv(value);
     const bool wide = wide_mode();
     HostText in = text_in(wide, text);
@@ -457,13 +540,16 @@ MOKAVI_API void MOKAVI_CALL MkSvSetPv(MkInterpreter* interp, MkSv* value, const 
             // be marked as such.
             SvUTF8_off(sv);
         }
+        // The plain setter leaves Perl's cached character length and
+        // offsets of the old string in place; drop them.
+        if (SvMAGICAL(sv)) sv_unmagic(sv, PERL_MAGIC_utf8);
     });
     release(in);
 }
 
 MOKAVI_API std::int32_t MOKAVI_CALL MkSvLEN(MkInterpreter* interp, MkSv* value) noexcept {
     if (!value) return 0;
-    dTHXa(enter(interp));
+    MK_ENTER(interp);
     SV* sv = as_sv(value);
     const bool wide = wide_mode();
     std::int32_t length = 0;
@@ -478,7 +564,7 @@ MOKAVI_API void MOKAVI_CALL MkSvGET(MkInterpreter* interp, MkSv* value, void* bu
     if (length < 0) return;
     const bool wide = wide_mode();
     if (!value) return write_empty(wide, buffer);
-    dTHXa(enter(interp));
+    MK_ENTER(interp);
     const bool read = with_string(aTHX_ as_sv(value), [&](const char* p, std::size_t len) {
         if (wide) {
             const std::int32_t capacity = length == INT32_MAX ? INT32_MAX : length + 1;
@@ -492,7 +578,7 @@ MOKAVI_API void MOKAVI_CALL MkSvGET(MkInterpreter* interp, MkSv* value, void* bu
 
 MOKAVI_API void MOKAVI_CALL MkSvDeRef(MkInterpreter* interp, MkSv* value) noexcept {
     if (!value) return;
-    dTHXa(enter(interp));
+    MK_ENTER(interp);
     SV* sv = as_sv(value);
     // Freeing the last reference to an object or a reference runs DESTROY.
     const bool may_raise = SvREFCNT(sv) <= 1 && (SvROK(sv) || SvOBJECT(sv) || SvMAGICAL(sv));
@@ -503,7 +589,7 @@ MOKAVI_API void MOKAVI_CALL MkSvDeRef(MkInterpreter* interp, MkSv* value) noexce
 
 MOKAVI_API std::int32_t MOKAVI_CALL MkAvLEN(MkInterpreter* interp, MkAv* array) noexcept {
     if (!array) return 0;
-    dTHXa(enter(interp));
+    MK_ENTER(interp);
     AV* av = as_av(array);
     SSize_t top = -1;
     perl_work(aTHX_ SvRMAGICAL(av), [&] { top = av_len(av); });
@@ -512,7 +598,7 @@ MOKAVI_API std::int32_t MOKAVI_CALL MkAvLEN(MkInterpreter* interp, MkAv* array) 
 
 MOKAVI_API MkSv* MOKAVI_CALL MkSvFetchAV(MkInterpreter* interp, MkAv* array, std::int32_t index) noexcept {
     if (!array) return nullptr;
-    dTHXa(enter(interp));
+    MK_ENTER(interp);
     AV* av = as_av(array);
     if (!SvRMAGICAL(av)) {
         SV** slot = av_fetch(av, index, 0);
@@ -531,7 +617,7 @@ MOKAVI_API MkSv* MOKAVI_CALL MkSvFetchAV(MkInterpreter* interp, MkAv* array, std
 MOKAVI_API MkSv** MOKAVI_CALL MkStoreAv(MkInterpreter* interp, MkAv* array, std::int32_t index,
                             MkSv* value) noexcept {
     if (!array || !value || index < 0) return nullptr;
-    dTHXa(enter(interp));
+    MK_ENTER(interp);
     AV* av = as_av(array);
     SV** slot = nullptr;
     perl_work(aTHX_ array_may_raise(av), [&] { slot = av_store(av, index, as_sv(value)); });
@@ -540,14 +626,14 @@ MOKAVI_API MkSv** MOKAVI_CALL MkStoreAv(MkInterpreter* interp, MkAv* array, std:
 
 MOKAVI_API void MOKAVI_CALL MkExtendAv(MkInterpreter* interp, MkAv* array, std::int32_t index) noexcept {
     if (!array || index < 0) return;
-    dTHXa(enter(interp));
+    MK_ENTER(interp);
     AV* av = as_av(array);
     perl_work(aTHX_ array_may_raise(av), [&] { av_extend(av, index); });
 }
 
 MOKAVI_API void MOKAVI_CALL MkUndefAV(MkInterpreter* interp, MkAv* array) noexcept {
     if (!array) return;
-    dTHXa(enter(interp));
+    MK_ENTER(interp);
     AV* av = as_av(array);
     // Releasing the elements may run their DESTROY methods.
     perl_work(aTHX_ true, [&] { av_undef(av); });

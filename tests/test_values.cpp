@@ -299,7 +299,7 @@ TEST_F(Values, SettingReadOnlyValueIsTrapped) {
 TEST_F(Values, ReplacingAReferenceRunsDestroySafely) {
     eval(R"(
         package Noisy { sub DESTROY { $main::destroyed++; die "in destroy\n" } }
-        package Leaver { sub DESTROY { exit 5 } }
+        package Leaver { sub DESTROY { exit 5 unless $_[0]{left}++ } }
         our $destroyed = 0; 1)");
     MkSv* held = MkGetSV(perl_, "held", 1);
 

@@ -5,10 +5,11 @@
 #   python3              the ctypes example and the command's tests
 #   dpkg-dev, file       CPack's .deb with its computed dependencies
 #   gcc-mingw-w64-i686   the 32-bit Windows declaration check
+#   valgrind             memcheck of the API tests in CI
 set -euo pipefail
 
 packages=(cmake make g++ pkg-config libperl-dev libgtest-dev libicu-dev libedit-dev
-          python3 dpkg-dev file gcc-mingw-w64-i686)
+          python3 dpkg-dev file gcc-mingw-w64-i686 valgrind)
 
 missing=()
 for p in "${packages[@]}"; do
