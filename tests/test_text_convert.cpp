@@ -3,7 +3,6 @@
 // entry points built on the dispatched one.
 #include <gtest/gtest.h>
 #include <sys/mman.h>
-#include <unicode/ustring.h>
 
 #include <climits>
 #include <cstdlib>
@@ -14,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "icu_oracle.h"
 #include "text_convert.h"
 #include "text_convert_internal.h"
 
@@ -25,30 +25,14 @@ namespace text = mokavi::text;
 // ---- ICU as the oracle ------------------------------------------------------
 
 std::string icu_to_utf8(std::u16string_view in) {
-    UErrorCode status = U_ZERO_ERROR;
-    int32_t needed = 0;
-    u_strToUTF8WithSub(nullptr, 0, &needed, in.data(), static_cast<int32_t>(in.size()), 0xFFFD,
-                       nullptr, &status);
-    std::string out(static_cast<std::size_t>(needed) + 1, '\0');
-    status = U_ZERO_ERROR;
-    u_strToUTF8WithSub(out.data(), static_cast<int32_t>(out.size()), &needed, in.data(),
-                       static_cast<int32_t>(in.size()), 0xFFFD, nullptr, &status);
-    EXPECT_TRUE(U_SUCCESS(status)) << u_errorName(status);
-    out.resize(static_cast<std::size_t>(needed));
+    std::string out;
+    EXPECT_TRUE(mokavi_oracle::icu_to_utf8(in, out));
     return out;
 }
 
 std::u16string icu_to_utf16(std::string_view in) {
-    UErrorCode status = U_ZERO_ERROR;
-    int32_t needed = 0;
-    u_strFromUTF8WithSub(nullptr, 0, &needed, in.data(), static_cast<int32_t>(in.size()), 0xFFFD,
-                         nullptr, &status);
-    std::u16string out(static_cast<std::size_t>(needed) + 1, u'\0');
-    status = U_ZERO_ERROR;
-    u_strFromUTF8WithSub(out.data(), static_cast<int32_t>(out.size()), &needed, in.data(),
-                         static_cast<int32_t>(in.size()), 0xFFFD, nullptr, &status);
-    EXPECT_TRUE(U_SUCCESS(status)) << u_errorName(status);
-    out.resize(static_cast<std::size_t>(needed));
+    std::u16string out;
+    EXPECT_TRUE(mokavi_oracle::icu_to_utf16(in, out));
     return out;
 }
 
