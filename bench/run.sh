@@ -15,10 +15,10 @@ repetitions=${REPETITIONS:-5}
 results=$build/results
 
 # Prerequisites: the project's own, plus Google Benchmark, Python and
-# valgrind (instruction counts).
+# valgrind (instruction counts) and gnuplot (the conversion chart).
 tools/deps.sh
 extra=()
-for p in libbenchmark-dev python3 valgrind; do
+for p in libbenchmark-dev python3 valgrind gnuplot-nox; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || extra+=("$p")
 done
 if [ ${#extra[@]} -gt 0 ]; then
@@ -74,5 +74,5 @@ if command -v valgrind >/dev/null && [ -x "$api" ]; then
   done < <("$api" --cases)
 fi
 
-python3 bench/api/report.py "$results" >BENCHMARKS.md
+python3 bench/api/report.py --chart bench/conversions.png "$results" >BENCHMARKS.md
 echo "wrote BENCHMARKS.md" >&2

@@ -176,6 +176,19 @@ struct EvalRaw : RawCase {
     }
 };
 
+// Raw libperl keeping each result alive past its scope, as the library
+// promises its hosts (until the interpreter is destroyed).
+struct EvalKeptRaw : RawCase {
+    void step() {
+        ENTER;
+        SAVETMPS;
+        SV* result = SvREFCNT_inc(eval_pv("1", FALSE));
+        FREETMPS;
+        LEAVE;
+        benchmark::DoNotOptimize(SvOK(sv_2mortal(result)));
+    }
+};
+
 struct EvalSvMokavi : MokaviCase {
     MkSv* code = MkSvNew(perl);
     EvalSvMokavi() { MkSvSetPv(perl, code, "1"); }
@@ -197,6 +210,21 @@ struct EvalSvRaw : RawCase {
         if (!SvTRUE(ERRSV)) benchmark::DoNotOptimize(SvPV_force_nolen(result));
         FREETMPS;
         LEAVE;
+    }
+};
+
+struct EvalSvKeptRaw : EvalSvRaw {
+    void step() {
+        ENTER;
+        SAVETMPS;
+        eval_sv(code, G_EVAL | G_SCALAR);
+        dSP;
+        SV* result = POPs;
+        PUTBACK;
+        result = SvTRUE(ERRSV) ? nullptr : SvREFCNT_inc(result);
+        FREETMPS;
+        LEAVE;
+        if (result) benchmark::DoNotOptimize(SvPV_force_nolen(sv_2mortal(result)));
     }
 };
 
@@ -365,8 +393,10 @@ constexpr CaseEntry entry(const char* name, long steps_to_count = 10000,
 const CaseEntry kCases[] = {
     entry<EvalMokavi>("Eval/mokavi", 2000),
     entry<EvalRaw>("Eval/libperl", 2000),
+    entry<EvalKeptRaw>("Eval/libperl_kept", 2000),
     entry<EvalSvMokavi>("EvalSv/mokavi", 2000),
     entry<EvalSvRaw>("EvalSv/libperl", 2000),
+    entry<EvalSvKeptRaw>("EvalSv/libperl_kept", 2000),
     entry<GetSVMokavi>("GetSV/mokavi"),
     entry<GetSVRaw>("GetSV/libperl"),
     entry<LenGetMokavi>("LenGet10/mokavi"),

@@ -4,11 +4,14 @@ in a directory: bench_api.json (UTF-8 locale), bench_api.lc_all_c.json
 (interpreter life cycle under LC_ALL=C) and one JSON file per other bench
 executable. Figures are medians over the repetitions when there are any.
 
-    python3 bench/api/report.py build-bench/results > BENCHMARKS.md
+    python3 bench/api/report.py [--chart bench/conversions.png] build-bench/results > BENCHMARKS.md
+
+The chart (PNG, gnuplot) is drawn only when gnuplot is installed.
 """
 import json
 import os
 import platform
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -123,6 +126,21 @@ def api_tables(runs, runs_c, ir, out):
                    f"{added:+.1f} ns | {target} | {verdict(ok)} | "
                    + " | ".join(instr_cells(ir, group, calls)) + " |")
     out.append("")
+    out.append("The library keeps every evaluation's result alive until the interpreter is "
+               "destroyed; the raw reference above drops it at the end of its scope. Against raw "
+               "libperl that keeps its results the same way:\n")
+    out.append("| call | mokavi | raw libperl, result kept | ratio | instructions | instr. ratio |")
+    out.append("|---|---|---|---|---|---|")
+    for group in ("Eval", "EvalSv"):
+        m, k = runs.get(f"{group}/mokavi"), runs.get(f"{group}/libperl_kept")
+        im = ir.get(("LANG=C.UTF-8", f"{group}/mokavi"))
+        ik = ir.get(("LANG=C.UTF-8", f"{group}/libperl_kept"))
+        if m and k:
+            out.append(f"| {CALLS[group][0]} | {fmt_time(time_ns(m))} | {fmt_time(time_ns(k))} | "
+                       f"{time_ns(m) / time_ns(k):.2f}× | "
+                       f"{f'{im:,} / {ik:,}' if im and ik else '-'} | "
+                       f"{f'{im / ik:.3f}×' if im and ik else '-'} |")
+    out.append("")
 
     m, r = runs.get("WideRoundTrip4MiB/mokavi"), runs.get("WideRoundTrip4MiB/libperl")
     if m and r:
@@ -224,6 +242,48 @@ def convert_table(path, out):
     out.append(table)
 
 
+def conversion_chart(path, png):
+    """Grouped bars of conversion throughput per data set and converter
+    (log scale, so memcpy fits), drawn by gnuplot. Returns False when there
+    is no gnuplot."""
+    if not shutil.which("gnuplot"):
+        return False
+    rates, converters = {}, []
+    for name, b in medians(load(path)).items():
+        parts = name.split("/")
+        if len(parts) < 3 or "bytes_per_second" not in b:
+            continue
+        rates.setdefault(f"{parts[0]} {parts[1]}".replace("_", " "), {})[parts[2]] = b["bytes_per_second"] / 1e6
+        if parts[2] not in converters:
+            converters.append(parts[2])
+    if not rates:
+        return False
+    preferred = ["mokavi", "mokavi_scalar", "icu", "iconv", "memcpy"]
+    converters.sort(key=lambda c: (preferred.index(c) if c in preferred else len(preferred), c))
+    with tempfile.TemporaryDirectory() as tmp:
+        data = os.path.join(tmp, "rates.dat")
+        with open(data, "w") as f:
+            for group in sorted(rates):
+                f.write(f'"{group}" ' + " ".join(str(rates[group].get(c, "NaN")) for c in converters) + "\n")
+        columns = ", ".join(f"'{data}' using {i + 2}:xtic(1) title '{c.replace('_', ' ')}'"
+                            for i, c in enumerate(converters))
+        script = f"""set terminal pngcairo size 1200,600 font ",10"
+set output '{png}'
+set title 'Measure-then-convert throughput, ~4 MiB inputs (MB/s of input, log scale)'
+set style data histograms
+set style histogram clustered gap 1
+set style fill solid 0.8 border -1
+set logscale y
+set yrange [100:*]
+set grid ytics
+set key outside right top
+set xtics rotate by -20
+plot {columns}
+"""
+        subprocess.run(["gnuplot"], input=script, text=True, check=True, capture_output=True)
+    return True
+
+
 def generic_table(title, path, out):
     out.append(f"## {title}\n")
     out.append("| benchmark | time | throughput |")
@@ -258,7 +318,7 @@ def machine(context):
     ]
 
 
-def main(directory):
+def main(directory, chart=None, chart_base="BENCHMARKS.md"):
     api = os.path.join(directory, "bench_api.json")
     api_c = os.path.join(directory, "bench_api.lc_all_c.json")
     others = sorted(f for f in os.listdir(directory)
@@ -266,7 +326,15 @@ def main(directory):
     out = ["# Benchmarks", "",
            "Written by `bench/run.sh`; every ratio compares with a reference measured in the same "
            "process and run. Ratios below 1 mean the library is faster than the reference; on a "
-           "busy shared machine differences of a few percent are within the noise.", ""]
+           "busy shared machine differences of a few percent are within the noise: the "
+           "instruction counts (callgrind) next to the times are the load-independent check.", "",
+           "- *mokavi*: through the C API; *raw libperl*: the same work with libperl calls, "
+           "scoped the same way (`ENTER`/`SAVETMPS` … `FREETMPS`/`LEAVE` around evaluations).",
+           "- Evaluation results stay alive until the interpreter is destroyed (the API's promise), "
+           "so each `MkSvEval` grows the heap by one value; the raw reference that keeps its "
+           "results grows by the same amount.",
+           "- The wide round trip's cost is almost all conversion, so it follows the converter's "
+           "throughput on the same kind of text (Latin prose here).", ""]
     context = None
     if os.path.exists(api):
         report = load(api)
@@ -278,6 +346,8 @@ def main(directory):
         if f == "bench_convert.json" and os.path.exists(CONVERT_REPORT):
             out.append("## Conversions, measure-then-convert (input MB/s; ratio to ICU)\n")
             convert_table(path, out)
+            if chart and conversion_chart(path, chart):
+                out.append(f"![Conversion throughput]({os.path.relpath(chart, os.path.dirname(chart_base))})\n")
         else:
             generic_table(f[:-5], path, out)
         context = context or load(path)["context"]
@@ -295,4 +365,9 @@ def main(directory):
 
 
 if __name__ == "__main__":
-    main(sys.argv[1] if len(sys.argv) > 1 else "build-bench/results")
+    args = sys.argv[1:]
+    chart = None
+    if len(args) >= 2 and args[0] == "--chart":
+        chart = os.path.abspath(args[1])
+        args = args[2:]
+    main(args[0] if args else "build-bench/results", chart, os.path.abspath("BENCHMARKS.md"))
