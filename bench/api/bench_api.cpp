@@ -185,7 +185,8 @@ struct EvalKeptRaw : RawCase {
         SV* result = SvREFCNT_inc(eval_pv("1", FALSE));
         FREETMPS;
         LEAVE;
-        benchmark::DoNotOptimize(SvOK(sv_2mortal(result)));
+        sv_2mortal(result);
+        benchmark::DoNotOptimize(SvOK(result));
     }
 };
 
@@ -224,7 +225,10 @@ struct EvalSvKeptRaw : EvalSvRaw {
         result = SvTRUE(ERRSV) ? nullptr : SvREFCNT_inc(result);
         FREETMPS;
         LEAVE;
-        if (result) benchmark::DoNotOptimize(SvPV_force_nolen(sv_2mortal(result)));
+        if (result) {
+            sv_2mortal(result);
+            benchmark::DoNotOptimize(SvPV_force_nolen(result));
+        }
     }
 };
 
