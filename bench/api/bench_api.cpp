@@ -485,12 +485,15 @@ constexpr int kEvaluations = 1000000;
 
 // Bytes of growth per evaluation of "1" over a million evaluations, after a
 // warm-up that lets the interpreter's stacks and arenas reach their size.
+// Free heap pages are handed back first, so that growth cannot hide in
+// memory the parent process freed before the fork.
 template <class Eval>
 void growth(benchmark::State& state, Eval eval) {
     MemoryFigures f{0, 0};
     for (auto _ : state) {
         f = in_child([&] {
             for (int k = 0; k < 10000; ++k) eval();
+            malloc_trim(0);
             const std::size_t rss0 = resident_bytes(), heap0 = heap_bytes();
             for (int k = 0; k < kEvaluations; ++k) eval();
             const std::size_t rss1 = resident_bytes(), heap1 = heap_bytes();
