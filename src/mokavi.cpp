@@ -53,12 +53,21 @@ constexpr int kStartupArgc = 3;
 
 pthread_once_t process_setup_once = PTHREAD_ONCE_INIT;
 
+// Interpreter construction switches the locale categories to the ones the
+// environment names and later back to "C"; glibc drops a locale's data once
+// nothing uses it, so every construction would load the locale files again
+// (most of the cost of creating an interpreter under a UTF-8 locale). One
+// reference held for the life of the process keeps them loaded; Perl makes
+// the same calls and gets the same locales.
+locale_t environment_locale = nullptr;
+
 void setup_process() {
     int argc = 0;
     char* no_args[] = {startup_program_name, nullptr};
     char** argv = no_args;
     char** env = nullptr;
     PERL_SYS_INIT3(&argc, &argv, &env);
+    environment_locale = newlocale(LC_ALL_MASK, "", static_cast<locale_t>(nullptr));
 
     // A host that loaded us with RTLD_LOCAL (ctypes, plug-in loaders) left
     // libperl's symbols invisible to the XS modules DynaLoader loads later.
