@@ -59,7 +59,7 @@ pthread_once_t process_setup_once = PTHREAD_ONCE_INIT;
 // (most of the cost of creating an interpreter under a UTF-8 locale). One
 // reference held for the life of the process keeps them loaded; Perl makes
 // the same calls and gets the same locales.
-locale_t environment_locale = nullptr;
+locale_t volatile environment_locale = nullptr;  // never read: only held
 
 void setup_process() {
     int argc = 0;
