@@ -59,6 +59,12 @@ protected:
         EXPECT_NE(sv, nullptr) << code << ": " << error();
         return sv;
     }
+    // A new value set from host text; the caller owns its reference.
+    MkSv* new_text(const void* text) {
+        MkSv* sv = MkSvNew(perl_);
+        MkSvSetPv(perl_, sv, text);
+        return sv;
+    }
     std::string error() { return read_narrow(perl_, MkErrSv(perl_)); }
     std::string str(MkSv* sv) { return read_narrow(perl_, sv); }
     std::string eval_str(const char* code) { return str(eval(code)); }

@@ -16,11 +16,6 @@ protected:
         eval((std::string("@") + name + " = (" + list + "); 1").c_str());
         return MkGetAV(perl_, name, 0);
     }
-    MkSv* text_value(const char* text) {
-        MkSv* sv = MkSvNew(perl_);
-        MkSvSetPv(perl_, sv, text);
-        return sv;
-    }
 };
 
 TEST_F(Arrays, CountAndFetch) {
@@ -40,7 +35,7 @@ TEST_F(Arrays, CountAndFetch) {
 
 TEST_F(Arrays, StoreHandsOverTheValue) {
     MkAv* av = array("stored", "1, 2, 3");
-    MkSv* sv = text_value("ten");
+    MkSv* sv = new_text("ten");
     MkSv** slot = MkStoreAv(perl_, av, 10, sv);
     ASSERT_NE(slot, nullptr);
     EXPECT_EQ(*slot, sv);
@@ -52,7 +47,7 @@ TEST_F(Arrays, StoreHandsOverTheValue) {
 
 TEST_F(Arrays, RefusedStoresChangeNothing) {
     MkAv* av = array("refused", "1");
-    MkSv* sv = text_value("kept");
+    MkSv* sv = new_text("kept");
     EXPECT_EQ(MkStoreAv(perl_, av, -1, sv), nullptr);
     EXPECT_EQ(MkStoreAv(perl_, av, 0, nullptr), nullptr);
     EXPECT_EQ(MkStoreAv(perl_, nullptr, 0, sv), nullptr);

@@ -15,14 +15,7 @@ using mokavi_test::PerlSuite;
 using mokavi_test::read_wide;
 using mokavi_test::TextMode;
 
-class Eval : public PerlSuite {
-protected:
-    MkSv* make_code(const char* source) {
-        MkSv* code = MkSvNew(perl_);
-        MkSvSetPv(perl_, code, source);
-        return code;
-    }
-};
+class Eval : public PerlSuite {};
 
 struct EvalCase {
     const char* name;
@@ -85,7 +78,7 @@ TEST_F(Eval, ResultsStayValidAcrossLaterEvaluations) {
 }
 
 TEST_F(Eval, EvalSvReturnsStrings) {
-    MkSv* result = MkSvEvalSv(perl_, make_code("2+3"));
+    MkSv* result = MkSvEvalSv(perl_, new_text("2+3"));
     ASSERT_NE(result, nullptr);
     // Forced into a string: narrow MkSvLEN reports a string buffer (at
     // least the digit and its terminator).
@@ -121,7 +114,7 @@ class EvalSvTable : public Eval, public ::testing::WithParamInterface<EvalSvCase
 
 TEST_P(EvalSvTable, ResultIsStringOrNullWithError) {
     const EvalSvCase& c = GetParam();
-    MkSv* code = make_code(c.code);
+    MkSv* code = new_text(c.code);
     MkSv* result = MkSvEvalSv(perl_, code);
     if (c.value) {
         ASSERT_NE(result, nullptr) << error();
@@ -174,7 +167,7 @@ TEST_F(Eval, RepeatedEvaluationGrowsOnlyByItsResults) {
     for (int i = 0; i < kCalls; ++i) MkSvEval(perl_, "1+1");
     const double per_eval = double(heap_in_use() - before) / kCalls;
 
-    MkSv* code = make_code("'x' x 4");
+    MkSv* code = new_text("'x' x 4");
     for (int i = 0; i < 1000; ++i) MkSvEvalSv(perl_, code);
     before = heap_in_use();
     for (int i = 0; i < kCalls; ++i) MkSvEvalSv(perl_, code);

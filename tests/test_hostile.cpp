@@ -21,11 +21,6 @@ using mokavi_test::TextMode;
 
 class Hostile : public PerlSuite {
 protected:
-    MkSv* code_value(const char* source) {
-        MkSv* code = MkSvNew(perl_);
-        MkSvSetPv(perl_, code, source);
-        return code;
-    }
     bool starts_with(const std::string& text, const char* prefix) {
         return text.rfind(prefix, 0) == 0;
     }
@@ -93,7 +88,7 @@ TEST_P(HostileScripts, BothEvaluationsReportAsDocumented) {
     ::testing::internal::CaptureStderr();
     MkSv* result = MkSvEval(perl_, c.code);
     const std::string eval_error = error();
-    MkSv* code = code_value(c.code);
+    MkSv* code = new_text(c.code);
     MkSv* sv_result = MkSvEvalSv(perl_, code);
     const std::string sv_error = error();
     MkSvDeRef(perl_, code);
@@ -125,7 +120,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, HostileScripts, ::testing::ValuesIn(kScripts),
 // handler (which prints to stderr and exits).
 TEST_F(Hostile, ErrorObjectThatCannotBeTested) {
     eval("package Cursed { use overload '\"\"' => sub { die qq{cursed\\n} } } 1");
-    MkSv* code = code_value("die bless {}, 'Cursed'");
+    MkSv* code = new_text("die bless {}, 'Cursed'");
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(MkSvEvalSv(perl_, code), nullptr);
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");

@@ -17,8 +17,7 @@ using mokavi_test::TextMode;
 class Values : public PerlSuite {
 protected:
     MkSv* new_value(const void* text) {
-        MkSv* sv = MkSvNew(perl_);
-        MkSvSetPv(perl_, sv, text);
+        MkSv* sv = new_text(text);
         owned_.push_back(sv);
         return sv;
     }
