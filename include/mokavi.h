@@ -48,11 +48,13 @@
  *     n + 1 units; MkSvGET(interp, sv, buf, n) writes the text and a zero unit.
  *     A smaller length writes a NUL-terminated prefix of at most that many
  *     units (never half a surrogate pair).
- *   - narrow mode: n is the size in bytes to allocate, the string's length
- *     plus at least one. MkSvGET(interp, sv, buf, n) writes the string, its
- *     terminator, and zero bytes up to n. Embedded NUL bytes are copied too.
- *     A smaller length writes just that many bytes of the string, with no
- *     terminator.
+ *   - narrow mode: n is at least the string's length in bytes: the size of
+ *     the value's string buffer when it holds a string, the length of its
+ *     string form otherwise. Allocate n + 1 bytes; MkSvGET(interp, sv, buf, n)
+ *     writes exactly n bytes: the string (embedded NUL bytes included), then
+ *     its terminator and zero bytes as far as n allows, never anything past
+ *     n. Set buf[n] = 0 to read the result as a C string. A smaller length
+ *     writes just that many bytes of the string.
  *   A negative length writes nothing. Lengths never exceed INT32_MAX.
  */
 #ifndef MOKAVI_H
