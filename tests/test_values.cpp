@@ -21,6 +21,14 @@ protected:
         owned_.push_back(sv);
         return sv;
     }
+    // The narrow read into n + 1 bytes marked 0x7f, so that what MkSvGET
+    // wrote, and where it stopped, both show.
+    std::vector<char> narrow_bytes(MkSv* sv) {
+        const int32_t n = MkSvLEN(perl_, sv);
+        std::vector<char> buffer(n + 1, '\x7f');
+        MkSvGET(perl_, sv, buffer.data(), n);
+        return buffer;
+    }
     void TearDown() override {
         for (MkSv* sv : owned_) MkSvDeRef(perl_, sv);
         PerlSuite::TearDown();
@@ -65,10 +73,9 @@ TEST_F(Values, WideLookUpAndSet) {
 
 TEST_F(Values, NarrowReportsBufferSizeAndCopiesTerminator) {
     MkSv* sv = new_value("abc");
-    const int32_t n = MkSvLEN(perl_, sv);
+    const std::vector<char> buffer = narrow_bytes(sv);
+    const auto n = static_cast<int32_t>(buffer.size()) - 1;
     EXPECT_GE(n, 4);
-    std::vector<char> buffer(n + 1, '\x7f');
-    MkSvGET(perl_, sv, buffer.data(), n);
     EXPECT_EQ(std::string(buffer.data(), 4), std::string("abc\0", 4));
     // Past the terminator: zero bytes up to n, never old contents.
     for (int32_t i = 4; i < n; ++i) EXPECT_EQ(buffer[i], '\0') << i;
@@ -78,9 +85,8 @@ TEST_F(Values, NarrowReportsBufferSizeAndCopiesTerminator) {
 TEST_F(Values, NarrowReadNeverShowsOldContents) {
     MkSv* sv = new_value("a long string that leaves bytes behind in the buffer");
     MkSvSetPv(perl_, sv, "ab");
-    const int32_t n = MkSvLEN(perl_, sv);
-    std::vector<char> buffer(n + 1, '\x7f');
-    MkSvGET(perl_, sv, buffer.data(), n);
+    const std::vector<char> buffer = narrow_bytes(sv);
+    const auto n = static_cast<int32_t>(buffer.size()) - 1;
     EXPECT_EQ(std::string(buffer.data()), "ab");
     for (int32_t i = 2; i < n; ++i) EXPECT_EQ(buffer[i], '\0') << i;
 }
@@ -125,10 +131,8 @@ TEST_F(Values, NarrowNumbersReportStringLength) {
 
 TEST_F(Values, NarrowCopiesEmbeddedNuls) {
     MkSv* sv = eval("qq{a\\0b}");
-    const int32_t n = MkSvLEN(perl_, sv);
-    ASSERT_GE(n, 4);
-    std::vector<char> buffer(n + 1, '\x7f');
-    MkSvGET(perl_, sv, buffer.data(), n);
+    const std::vector<char> buffer = narrow_bytes(sv);
+    ASSERT_GE(buffer.size(), 5u);
     EXPECT_EQ(std::string(buffer.data(), 4), std::string("a\0b\0", 4));
 }
 

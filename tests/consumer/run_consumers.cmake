@@ -3,14 +3,7 @@
 # The README's C example is built the same way.
 #   cmake -DBUILD_DIR=... -DWORK_DIR=... -DSOURCE_DIR=... -DREADME=... -DCC=...
 #         -DCXX=... -DOBJDUMP=... -P run_consumers.cmake
-function(run)
-  execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
-  if(NOT rc EQUAL 0)
-    string(REPLACE ";" " " cmd "${ARGN}")
-    message(FATAL_ERROR "failed (${rc}): ${cmd}\n${out}\n${err}")
-  endif()
-  set(out "${out}" PARENT_SCOPE)
-endfunction()
+include("${CMAKE_CURRENT_LIST_DIR}/../run_checked.cmake")
 
 set(prefix "${WORK_DIR}/prefix")
 file(REMOVE_RECURSE "${WORK_DIR}")
